@@ -4,9 +4,10 @@
 // our own formatting gives the same report on every runtime.
 #include "append.h"
 
+#include "one_decimal.h"
+
 #include <charconv>
 #include <cstdarg>
-#include <system_error>
 
 namespace {
 
@@ -48,13 +49,9 @@ void put_number(bounded_writer& out, Number value)
 
 void put_one_decimal(bounded_writer& out, double value)
 {
-    // Large enough for the widest fixed-notation double (309 integer digits).
-    char digits[330];
-    const std::to_chars_result result =
-        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 1);
-    if (result.ec == std::errc()) {
-        out.put_ascii(digits, result.ptr);
-    }
+    char digits[one_decimal_capacity];
+    const std::size_t length = format_one_decimal(value, digits);
+    out.put_ascii(digits, digits + length);
 }
 
 // Reads the conversion that starts just after a '%' and returns the first
