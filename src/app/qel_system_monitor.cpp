@@ -29,22 +29,19 @@ constexpr int message_loop_error_exit_code = 1;
 
 void create_controls(HWND window)
 {
-    const HFONT report_font =
-        CreateFontW(19, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                    OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, FIXED_PITCH,
-                    L"Consolas");
+    const HFONT report_font = CreateFontW(19, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                          CLEARTYPE_QUALITY, FIXED_PITCH, L"Consolas");
 
-    output = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                             WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY, 20,
-                             20, 740, 390, window,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_OUTPUT)), nullptr,
-                             nullptr);
+    output = CreateWindowExW(
+        WS_EX_CLIENTEDGE, L"EDIT", L"",
+        WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY, 20, 20, 740, 390, window,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_OUTPUT)), nullptr, nullptr);
     SendMessageW(output, WM_SETFONT, reinterpret_cast<WPARAM>(report_font), TRUE);
 
-    const HWND refresh_button =
-        CreateWindowExW(0, L"BUTTON", L"Actualiser", WS_CHILD | WS_VISIBLE, 620, 425, 140, 38,
-                        window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_REFRESH)),
-                        nullptr, nullptr);
+    const HWND refresh_button = CreateWindowExW(
+        0, L"BUTTON", L"Actualiser", WS_CHILD | WS_VISIBLE, 620, 425, 140, 38, window,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_REFRESH)), nullptr, nullptr);
     SendMessageW(refresh_button, WM_SETFONT,
                  reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
 }

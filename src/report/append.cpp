@@ -39,17 +39,16 @@ struct bounded_writer {
     }
 };
 
-template <typename Number>
-void put_number(bounded_writer& out, Number value)
+template <typename Number> void put_number(bounded_writer& out, Number value)
 {
-    char digits[24];
+    char digits[24] = {};
     const std::to_chars_result result = std::to_chars(digits, digits + sizeof digits, value);
     out.put_ascii(digits, result.ptr);
 }
 
 void put_one_decimal(bounded_writer& out, double value)
 {
-    char digits[one_decimal_capacity];
+    char digits[one_decimal_capacity] = {};
     const std::size_t length = format_one_decimal(value, digits);
     out.put_ascii(digits, digits + length);
 }
@@ -86,6 +85,7 @@ const wchar_t* put_conversion(bounded_writer& out, const wchar_t* spec, va_list&
 
 } // namespace
 
+// NOLINTNEXTLINE(readability-non-const-parameter): written through the writer
 void append(wchar_t* buffer, std::size_t capacity, const wchar_t* format, ...)
 {
     if (buffer == nullptr || capacity == 0 || format == nullptr) {

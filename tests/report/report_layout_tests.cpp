@@ -28,17 +28,25 @@ std::wstring expected_report(const report_lines& l)
     return L"QEL SYSTEM MONITOR\r\n"
            L"\r\n"
            L"PROCESSEUR\r\n"
-           L"Nom                 : " + l.cpu + L"\r\n" +
-           l.acpi + L"\r\n"
+           L"Nom                 : " +
+           l.cpu + L"\r\n" + l.acpi +
+           L"\r\n"
            L"\r\n"
            L"CARTE GRAPHIQUE\r\n"
-           L"Nom                 : " + l.gpu + L"\r\n" +
-           l.nvidia + L"\r\n"
+           L"Nom                 : " +
+           l.gpu + L"\r\n" + l.nvidia +
+           L"\r\n"
            L"\r\n"
            L"M\u00c9MOIRE RAM\r\n"
-           L"Capacit\u00e9            : " + l.capacity + L" Go\r\n"
-           L"Utilisation         : " + l.load + L" %\r\n"
-           L"Disponible          : " + l.available + L" Go\r\n"
+           L"Capacit\u00e9            : " +
+           l.capacity +
+           L" Go\r\n"
+           L"Utilisation         : " +
+           l.load +
+           L" %\r\n"
+           L"Disponible          : " +
+           l.available +
+           L" Go\r\n"
            L"Temp\u00e9rature         : non expos\u00e9e par Windows\r\n"
            L"\r\n"
            L"Actualisation automatique toutes les 3 secondes.";
@@ -83,8 +91,7 @@ TEST(ReportLayout, GivenReadings)
         std::function<void(report_lines&)> expect;
     };
     const std::wstring long_cpu(255, L'P');
-    const std::wstring two_gpus =
-        L"Wine Adapter\r\n                     NVIDIA GeForce RTX 4090";
+    const std::wstring two_gpus = L"Wine Adapter\r\n                     NVIDIA GeForce RTX 4090";
     const layout_case cases[] = {
         {"processor name as read",
          [](system_readings& r) { copy_into(r.cpu_name, L"  Intel(R) Core(TM) i7  "); },
@@ -92,8 +99,7 @@ TEST(ReportLayout, GivenReadings)
         {"255-character processor name",
          [&](system_readings& r) { copy_into(r.cpu_name, long_cpu); },
          [&](report_lines& l) { l.cpu = long_cpu; }},
-        {"several adapters",
-         [&](system_readings& r) { copy_into(r.gpu_names, two_gpus); },
+        {"several adapters", [&](system_readings& r) { copy_into(r.gpu_names, two_gpus); },
          [&](report_lines& l) { l.gpu = two_gpus; }},
         {"ACPI temperature",
          [](system_readings& r) {
@@ -125,8 +131,7 @@ TEST(ReportLayout, GivenReadings)
              r.nvidia_celsius = 64;
          },
          [](report_lines& l) { l.nvidia = L"Temp\u00e9rature NVIDIA  : 64 \u00b0C"; }},
-        {"NVIDIA temperature of 0",
-         [](system_readings& r) { r.has_nvidia_temp = true; },
+        {"NVIDIA temperature of 0", [](system_readings& r) { r.has_nvidia_temp = true; },
          [](report_lines& l) { l.nvidia = L"Temp\u00e9rature NVIDIA  : 0 \u00b0C"; }},
         {"NVIDIA temperature, widest",
          [](system_readings& r) {

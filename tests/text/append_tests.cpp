@@ -14,8 +14,7 @@ constexpr wchar_t canary = L'\x2603';
 
 // A buffer whose cells past the capacity given to append hold a canary, so
 // that any write past the capacity shows.
-template <std::size_t Capacity>
-struct guarded_buffer {
+template <std::size_t Capacity> struct guarded_buffer {
     wchar_t cells[Capacity + 8];
 
     explicit guarded_buffer(const std::wstring& text)
@@ -27,7 +26,7 @@ struct guarded_buffer {
         cells[text.size()] = L'\0';
     }
 
-    bool guard_intact() const
+    [[nodiscard]] bool guard_intact() const
     {
         for (std::size_t i = Capacity; i < Capacity + 8; ++i) {
             if (cells[i] != canary) {
@@ -119,19 +118,19 @@ TEST(Append, OneDecimalRoundsTheExactValueHalfToEven)
         const wchar_t* expected;
     };
     const decimal_case cases[] = {
-        {2.25, L"2.2"},          // exact tie: to the even digit
-        {0.75, L"0.8"},          // exact tie: to the even digit
-        {-2.25, L"-2.2"},        // exact tie, negative
-        {0.25, L"0.2"},          // exact tie
-        {2.35, L"2.4"},          // stored just above the tie
-        {0.35, L"0.3"},          // stored just below the tie
-        {0.05, L"0.1"},          // stored just above the tie
+        {2.25, L"2.2"},   // exact tie: to the even digit
+        {0.75, L"0.8"},   // exact tie: to the even digit
+        {-2.25, L"-2.2"}, // exact tie, negative
+        {0.25, L"0.2"},   // exact tie
+        {2.35, L"2.4"},   // stored just above the tie
+        {0.35, L"0.3"},   // stored just below the tie
+        {0.05, L"0.1"},   // stored just above the tie
         {26.850000000000023, L"26.9"},
         {-0.049999999999954525, L"-0.0"},
         {0.0, L"0.0"},
         {16.0, L"16.0"},
-        {9.95, L"9.9"},          // 9.949999999999999289...
-        {99.95, L"100.0"},       // 99.950000000000002842...
+        {9.95, L"9.9"},    // 9.949999999999999289...
+        {99.95, L"100.0"}, // 99.950000000000002842...
         {17179869184.0, L"17179869184.0"},
         {429496456.34999996, L"429496456.3"},
     };

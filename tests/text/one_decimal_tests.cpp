@@ -18,7 +18,7 @@ std::string ours(double value)
     char text[one_decimal_capacity];
     const std::size_t length = format_one_decimal(value, text);
     EXPECT_EQ(std::strlen(text), length);
-    return std::string(text, length);
+    return {text, length};
 }
 
 std::string reference(double value)
@@ -26,17 +26,35 @@ std::string reference(double value)
     char text[400];
     const std::to_chars_result result =
         std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 1);
-    return std::string(text, result.ptr);
+    return {text, result.ptr};
 }
 
 TEST(OneDecimal, EdgesOfTheDoubleRange)
 {
     const double values[] = {
-        0.0, -0.0, 0.05, 0.15, 0.25, -0.25, 0.95, 9.95, 99.95, 1.0 / 3.0,
-        std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::min(),
-        std::ldexp(1.0, -58), std::ldexp(1.0, -59), std::ldexp(3.0, -5), 4503599627370495.5,
-        4503599627370496.0, 9007199254740993.0, 18446744073709551615.0, std::ldexp(1.0, 64),
-        std::ldexp(1.0, 100), 1e300, std::numeric_limits<double>::max(),
+        0.0,
+        -0.0,
+        0.05,
+        0.15,
+        0.25,
+        -0.25,
+        0.95,
+        9.95,
+        99.95,
+        1.0 / 3.0,
+        std::numeric_limits<double>::denorm_min(),
+        std::numeric_limits<double>::min(),
+        std::ldexp(1.0, -58),
+        std::ldexp(1.0, -59),
+        std::ldexp(3.0, -5),
+        4503599627370495.5,
+        4503599627370496.0,
+        9007199254740993.0,
+        18446744073709551615.0,
+        std::ldexp(1.0, 64),
+        std::ldexp(1.0, 100),
+        1e300,
+        std::numeric_limits<double>::max(),
         -std::numeric_limits<double>::max(),
     };
     for (const double value : values) {
@@ -75,8 +93,7 @@ TEST(OneDecimal, AgreesWithTheReferenceOnPseudoRandomDoubles)
             continue;
         }
         if (reference(value) != ours(value) && ++mismatches <= 5) {
-            ADD_FAILURE() << "value " << value << ": " << reference(value) << " vs "
-                          << ours(value);
+            ADD_FAILURE() << "value " << value << ": " << reference(value) << " vs " << ours(value);
         }
     }
     EXPECT_EQ(0, mismatches);
