@@ -85,7 +85,6 @@ const wchar_t* put_conversion(bounded_writer& out, const wchar_t* spec, va_list&
 
 } // namespace
 
-// NOLINTNEXTLINE(readability-non-const-parameter): written through the writer
 void append(wchar_t* buffer, std::size_t capacity, const wchar_t* format, ...)
 {
     if (buffer == nullptr || capacity == 0 || format == nullptr) {
