@@ -75,7 +75,7 @@ void compose_report(wchar_t (&report)[report_capacity], system_readings& reading
 
 void refresh_data()
 {
-    wchar_t report[report_capacity];
+    wchar_t report[report_capacity] = {};
     system_readings readings{};
 
     read_cpu_name(readings.cpu_name);
