@@ -831,6 +831,24 @@ TEST(StandInRegistration, IsUndoneAfterwards)
     EXPECT_EQ(S_OK, creates[0].result);
 }
 
+// A run that died while the stand-in was registered leaves its path behind;
+// the next registration then puts back Wine's own provider, not the leftover.
+TEST(StandInRegistration, RepairsALeftOverRegistration)
+{
+    const std::wstring server = locator_server_value(L"");
+    {
+        stand_in_registration left_over(stand_in_dll_path());
+        ASSERT_TRUE(left_over.ok());
+        {
+            stand_in_registration next_run(stand_in_dll_path());
+            ASSERT_TRUE(next_run.ok());
+        }
+        EXPECT_EQ(L"C:\\windows\\system32\\wbem\\wbemprox.dll", locator_server_value(L""));
+        EXPECT_EQ(L"Both", locator_server_value(L"ThreadingModel"));
+    }
+    EXPECT_EQ(server, locator_server_value(L""));
+}
+
 // Wine's own WMI connects and answers the query, but has no thermal zone:
 // the probe goes through every step up to Next and shows the fallback, at
 // once rather than after the 2.5 s that Next may wait.
