@@ -128,7 +128,7 @@ UINT bstr_length(BSTR text)
 BSTR number_text(std::int64_t number)
 {
     wchar_t text[32];
-    std::swprintf(text, 32, L"%lld", static_cast<long long>(number));
+    static_cast<void>(std::swprintf(text, 32, L"%lld", static_cast<long long>(number)));
     return SysAllocString(text);
 }
 
@@ -149,7 +149,7 @@ class zone_object final : public IWbemClassObject {
   public:
     explicit zone_object(std::uint32_t zone) : zone_(zone) {}
 
-    std::uint32_t id() const { return first_zone_object + zone_; }
+    [[nodiscard]] std::uint32_t id() const { return first_zone_object + zone_; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override
     {
@@ -159,7 +159,7 @@ class zone_object final : public IWbemClassObject {
     ULONG STDMETHODCALLTYPE AddRef() override { return add_ref(id()); }
     ULONG STDMETHODCALLTYPE Release() override { return release(id()); }
 
-    HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override
+    HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet** /*ppQualSet*/) override
     {
         return unsupported(id(), L"GetQualifierSet");
     }
@@ -231,20 +231,26 @@ class zone_object final : public IWbemClassObject {
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE Put(LPCWSTR, LONG, VARIANT*, CIMTYPE) override
+    HRESULT STDMETHODCALLTYPE Put(LPCWSTR /*wszName*/, LONG /*lFlags*/, VARIANT* /*pVal*/,
+                                  CIMTYPE /*Type*/) override
     {
         return unsupported(id(), L"Put");
     }
-    HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override { return unsupported(id(), L"Delete"); }
-    HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override
+    HRESULT STDMETHODCALLTYPE Delete(LPCWSTR /*wszName*/) override
+    {
+        return unsupported(id(), L"Delete");
+    }
+    HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR /*wszQualifierName*/, LONG /*lFlags*/,
+                                       VARIANT* /*pQualifierVal*/, SAFEARRAY** /*pNames*/) override
     {
         return unsupported(id(), L"GetNames");
     }
-    HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG) override
+    HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG /*lEnumFlags*/) override
     {
         return unsupported(id(), L"BeginEnumeration");
     }
-    HRESULT STDMETHODCALLTYPE Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override
+    HRESULT STDMETHODCALLTYPE Next(LONG /*lFlags*/, BSTR* /*strName*/, VARIANT* /*pVal*/,
+                                   CIMTYPE* /*pType*/, LONG* /*plFlavor*/) override
     {
         return unsupported(id(), L"Next");
     }
@@ -252,58 +258,65 @@ class zone_object final : public IWbemClassObject {
     {
         return unsupported(id(), L"EndEnumeration");
     }
-    HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override
+    HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR /*wszProperty*/,
+                                                      IWbemQualifierSet** /*ppQualSet*/) override
     {
         return unsupported(id(), L"GetPropertyQualifierSet");
     }
-    HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject**) override
+    HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject** /*ppCopy*/) override
     {
         return unsupported(id(), L"Clone");
     }
-    HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override
+    HRESULT STDMETHODCALLTYPE GetObjectText(LONG /*lFlags*/, BSTR* /*pstrObjectText*/) override
     {
         return unsupported(id(), L"GetObjectText");
     }
-    HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override
+    HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG /*lFlags*/,
+                                                IWbemClassObject** /*ppNewClass*/) override
     {
         return unsupported(id(), L"SpawnDerivedClass");
     }
-    HRESULT STDMETHODCALLTYPE SpawnInstance(LONG, IWbemClassObject**) override
+    HRESULT STDMETHODCALLTYPE SpawnInstance(LONG /*lFlags*/,
+                                            IWbemClassObject** /*ppNewInstance*/) override
     {
         return unsupported(id(), L"SpawnInstance");
     }
-    HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject*) override
+    HRESULT STDMETHODCALLTYPE CompareTo(LONG /*lFlags*/, IWbemClassObject* /*pCompareTo*/) override
     {
         return unsupported(id(), L"CompareTo");
     }
-    HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR*) override
+    HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR /*wszName*/,
+                                                BSTR* /*pstrClassName*/) override
     {
         return unsupported(id(), L"GetPropertyOrigin");
     }
-    HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override
+    HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR /*strAncestor*/) override
     {
         return unsupported(id(), L"InheritsFrom");
     }
-    HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject**,
-                                        IWbemClassObject**) override
+    HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR /*wszName*/, LONG /*lFlags*/,
+                                        IWbemClassObject** /*ppInSignature*/,
+                                        IWbemClassObject** /*ppOutSignature*/) override
     {
         return unsupported(id(), L"GetMethod");
     }
-    HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR, LONG, IWbemClassObject*,
-                                        IWbemClassObject*) override
+    HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR /*wszName*/, LONG /*lFlags*/,
+                                        IWbemClassObject* /*pInSignature*/,
+                                        IWbemClassObject* /*pOutSignature*/) override
     {
         return unsupported(id(), L"PutMethod");
     }
-    HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override
+    HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR /*wszName*/) override
     {
         return unsupported(id(), L"DeleteMethod");
     }
-    HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG) override
+    HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG /*lEnumFlags*/) override
     {
         return unsupported(id(), L"BeginMethodEnumeration");
     }
-    HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR*, IWbemClassObject**,
-                                         IWbemClassObject**) override
+    HRESULT STDMETHODCALLTYPE NextMethod(LONG /*lFlags*/, BSTR* /*pstrName*/,
+                                         IWbemClassObject** /*ppInSignature*/,
+                                         IWbemClassObject** /*ppOutSignature*/) override
     {
         return unsupported(id(), L"NextMethod");
     }
@@ -311,11 +324,13 @@ class zone_object final : public IWbemClassObject {
     {
         return unsupported(id(), L"EndMethodEnumeration");
     }
-    HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override
+    HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR /*wszMethod*/,
+                                                    IWbemQualifierSet** /*ppQualSet*/) override
     {
         return unsupported(id(), L"GetMethodQualifierSet");
     }
-    HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR*) override
+    HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR /*wszMethodName*/,
+                                              BSTR* /*pstrClassName*/) override
     {
         return unsupported(id(), L"GetMethodOrigin");
     }
@@ -376,15 +391,15 @@ class zone_enumerator final : public IEnumWbemClassObject {
         return entry.result;
     }
 
-    HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override
+    HRESULT STDMETHODCALLTYPE NextAsync(ULONG /*uCount*/, IWbemObjectSink* /*pSink*/) override
     {
         return unsupported(enumerator_object, L"NextAsync");
     }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject**) override
+    HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject** /*ppEnum*/) override
     {
         return unsupported(enumerator_object, L"Clone");
     }
-    HRESULT STDMETHODCALLTYPE Skip(LONG, ULONG) override
+    HRESULT STDMETHODCALLTYPE Skip(LONG /*lTimeout*/, ULONG /*nCount*/) override
     {
         return unsupported(enumerator_object, L"Skip");
     }
@@ -412,8 +427,10 @@ class wmi_services final : public IWbemServices, public IClientSecurity {
     ULONG STDMETHODCALLTYPE AddRef() override { return add_ref(services_object); }
     ULONG STDMETHODCALLTYPE Release() override { return release(services_object); }
 
-    HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*,
-                                           void**, DWORD*) override
+    HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown* /*pProxy*/, DWORD* /*pAuthnSvc*/,
+                                           DWORD* /*pAuthzSvc*/, OLECHAR** /*pServerPrincName*/,
+                                           DWORD* /*pAuthnLevel*/, DWORD* /*pImpLevel*/,
+                                           void** /*pAuthInfo*/, DWORD* /*pCapabilites*/) override
     {
         return unsupported(services_object, L"QueryBlanket");
     }
@@ -435,7 +452,7 @@ class wmi_services final : public IWbemServices, public IClientSecurity {
         return entry.result;
     }
 
-    HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown**) override
+    HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown* /*pProxy*/, IUnknown** /*ppCopy*/) override
     {
         return unsupported(services_object, L"CopyProxy");
     }
@@ -470,112 +487,139 @@ class wmi_services final : public IWbemServices, public IClientSecurity {
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
-                                            IWbemCallResult**) override
+    HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR /*strNamespace*/, LONG /*lFlags*/,
+                                            IWbemContext* /*pCtx*/,
+                                            IWbemServices** /*ppWorkingNamespace*/,
+                                            IWbemCallResult** /*ppResult*/) override
     {
         return unsupported(services_object, L"OpenNamespace");
     }
-    HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink*) override
+    HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink* /*pSink*/) override
     {
         return unsupported(services_object, L"CancelAsyncCall");
     }
-    HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink**) override
+    HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG /*lFlags*/,
+                                              IWbemObjectSink** /*ppResponseHandler*/) override
     {
         return unsupported(services_object, L"QueryObjectSink");
     }
-    HRESULT STDMETHODCALLTYPE GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**,
-                                        IWbemCallResult**) override
+    HRESULT STDMETHODCALLTYPE GetObject(const BSTR /*strObjectPath*/, LONG /*lFlags*/,
+                                        IWbemContext* /*pCtx*/, IWbemClassObject** /*ppObject*/,
+                                        IWbemCallResult** /*ppCallResult*/) override
     {
         return unsupported(services_object, L"GetObject");
     }
-    HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR, LONG, IWbemContext*,
-                                             IWbemObjectSink*) override
+    HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR /*strObjectPath*/, LONG /*lFlags*/,
+                                             IWbemContext* /*pCtx*/,
+                                             IWbemObjectSink* /*pResponseHandler*/) override
     {
         return unsupported(services_object, L"GetObjectAsync");
     }
-    HRESULT STDMETHODCALLTYPE PutClass(IWbemClassObject*, LONG, IWbemContext*,
-                                       IWbemCallResult**) override
+    HRESULT STDMETHODCALLTYPE PutClass(IWbemClassObject* /*pObject*/, LONG /*lFlags*/,
+                                       IWbemContext* /*pCtx*/,
+                                       IWbemCallResult** /*ppCallResult*/) override
     {
         return unsupported(services_object, L"PutClass");
     }
-    HRESULT STDMETHODCALLTYPE PutClassAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                            IWbemObjectSink*) override
+    HRESULT STDMETHODCALLTYPE PutClassAsync(IWbemClassObject* /*pObject*/, LONG /*lFlags*/,
+                                            IWbemContext* /*pCtx*/,
+                                            IWbemObjectSink* /*pResponseHandler*/) override
     {
         return unsupported(services_object, L"PutClassAsync");
     }
-    HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR, LONG, IWbemContext*,
-                                          IWbemCallResult**) override
+    HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR /*strClass*/, LONG /*lFlags*/,
+                                          IWbemContext* /*pCtx*/,
+                                          IWbemCallResult** /*ppCallResult*/) override
     {
         return unsupported(services_object, L"DeleteClass");
     }
-    HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR, LONG, IWbemContext*,
-                                               IWbemObjectSink*) override
+    HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR /*strClass*/, LONG /*lFlags*/,
+                                               IWbemContext* /*pCtx*/,
+                                               IWbemObjectSink* /*pResponseHandler*/) override
     {
         return unsupported(services_object, L"DeleteClassAsync");
     }
-    HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext*,
-                                              IEnumWbemClassObject**) override
+    HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR /*strSuperclass*/, LONG /*lFlags*/,
+                                              IWbemContext* /*pCtx*/,
+                                              IEnumWbemClassObject** /*ppEnum*/) override
     {
         return unsupported(services_object, L"CreateClassEnum");
     }
-    HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR, LONG, IWbemContext*,
-                                                   IWbemObjectSink*) override
+    HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR /*strSuperclass*/, LONG /*lFlags*/,
+                                                   IWbemContext* /*pCtx*/,
+                                                   IWbemObjectSink* /*pResponseHandler*/) override
     {
         return unsupported(services_object, L"CreateClassEnumAsync");
     }
-    HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject*, LONG, IWbemContext*,
-                                          IWbemCallResult**) override
+    HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject* /*pInst*/, LONG /*lFlags*/,
+                                          IWbemContext* /*pCtx*/,
+                                          IWbemCallResult** /*ppCallResult*/) override
     {
         return unsupported(services_object, L"PutInstance");
     }
-    HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                               IWbemObjectSink*) override
+    HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject* /*pInst*/, LONG /*lFlags*/,
+                                               IWbemContext* /*pCtx*/,
+                                               IWbemObjectSink* /*pResponseHandler*/) override
     {
         return unsupported(services_object, L"PutInstanceAsync");
     }
-    HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR, LONG, IWbemContext*,
-                                             IWbemCallResult**) override
+    HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR /*strObjectPath*/, LONG /*lFlags*/,
+                                             IWbemContext* /*pCtx*/,
+                                             IWbemCallResult** /*ppCallResult*/) override
     {
         return unsupported(services_object, L"DeleteInstance");
     }
-    HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR, LONG, IWbemContext*,
-                                                  IWbemObjectSink*) override
+    HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR /*strObjectPath*/, LONG /*lFlags*/,
+                                                  IWbemContext* /*pCtx*/,
+                                                  IWbemObjectSink* /*pResponseHandler*/) override
     {
         return unsupported(services_object, L"DeleteInstanceAsync");
     }
-    HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR, LONG, IWbemContext*,
-                                                 IEnumWbemClassObject**) override
+    HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR /*strFilter*/, LONG /*lFlags*/,
+                                                 IWbemContext* /*pCtx*/,
+                                                 IEnumWbemClassObject** /*ppEnum*/) override
     {
         return unsupported(services_object, L"CreateInstanceEnum");
     }
-    HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
-                                                      IWbemObjectSink*) override
+    HRESULT STDMETHODCALLTYPE
+    CreateInstanceEnumAsync(const BSTR /*strFilter*/, LONG /*lFlags*/, IWbemContext* /*pCtx*/,
+                            IWbemObjectSink* /*pResponseHandler*/) override
     {
         return unsupported(services_object, L"CreateInstanceEnumAsync");
     }
-    HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                             IWbemObjectSink*) override
+    HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR /*strQueryLanguage*/,
+                                             const BSTR /*strQuery*/, LONG /*lFlags*/,
+                                             IWbemContext* /*pCtx*/,
+                                             IWbemObjectSink* /*pResponseHandler*/) override
     {
         return unsupported(services_object, L"ExecQueryAsync");
     }
-    HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                                                    IEnumWbemClassObject**) override
+    HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR /*strQueryLanguage*/,
+                                                    const BSTR /*strQuery*/, LONG /*lFlags*/,
+                                                    IWbemContext* /*pCtx*/,
+                                                    IEnumWbemClassObject** /*ppEnum*/) override
     {
         return unsupported(services_object, L"ExecNotificationQuery");
     }
-    HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR, const BSTR, LONG,
-                                                         IWbemContext*, IWbemObjectSink*) override
+    HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(
+        const BSTR /*strQueryLanguage*/, const BSTR /*strQuery*/, LONG /*lFlags*/,
+        IWbemContext* /*pCtx*/, IWbemObjectSink* /*pResponseHandler*/) override
     {
         return unsupported(services_object, L"ExecNotificationQueryAsync");
     }
-    HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*,
-                                         IWbemClassObject*, IWbemClassObject**,
-                                         IWbemCallResult**) override
+    HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR /*strObjectPath*/, const BSTR /*strMethodName*/,
+                                         LONG /*lFlags*/, IWbemContext* /*pCtx*/,
+                                         IWbemClassObject* /*pInParams*/,
+                                         IWbemClassObject** /*ppOutParams*/,
+                                         IWbemCallResult** /*ppCallResult*/) override
     {
         return unsupported(services_object, L"ExecMethod");
     }
-    HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                              IWbemClassObject*, IWbemObjectSink*) override
+    HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR /*strObjectPath*/,
+                                              const BSTR /*strMethodName*/, LONG /*lFlags*/,
+                                              IWbemContext* /*pCtx*/,
+                                              IWbemClassObject* /*pInParams*/,
+                                              IWbemObjectSink* /*pResponseHandler*/) override
     {
         return unsupported(services_object, L"ExecMethodAsync");
     }
@@ -662,7 +706,7 @@ class locator_factory final : public IClassFactory {
         return entry.result;
     }
 
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL /*fLock*/) override
     {
         return unsupported(factory_object, L"LockServer");
     }
@@ -672,7 +716,7 @@ locator_factory factory;
 
 } // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE /*unused*/, DWORD reason, LPVOID /*unused*/)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         // COM frees the DLL when an apartment ends; pinned, the objects and

@@ -37,7 +37,7 @@ std::wstring run_probe(stand_in_block& block, system_readings& readings)
     import_hooks::arm(&block);
     compose_report(report, readings, probe_acpi_temperature, nullptr);
     import_hooks::disarm();
-    const std::wstring text(report);
+    std::wstring text(report);
     std::size_t start = 0;
     for (int line = 0; line < 4 && start != std::wstring::npos; ++line) {
         start = text.find(L"\r\n", start);
@@ -53,7 +53,7 @@ std::vector<call_entry> calls_of(const stand_in_block& block)
 {
     const auto made = static_cast<std::size_t>(block.record.calls_made);
     const std::size_t kept = made < call_capacity ? made : call_capacity;
-    return std::vector<call_entry>(block.record.calls, block.record.calls + kept);
+    return {block.record.calls, block.record.calls + kept};
 }
 
 std::vector<call_entry> calls_of_kind(const std::vector<call_entry>& calls, call_kind kind)
@@ -155,7 +155,8 @@ std::string describe(const call_entry& entry)
         line += " " + narrow(entry.texts[0]);
     }
     char result[32];
-    std::snprintf(result, sizeof(result), " -> 0x%lx", static_cast<unsigned long>(entry.result));
+    static_cast<void>(std::snprintf(result, sizeof(result), " -> 0x%lx",
+                                    static_cast<unsigned long>(entry.result)));
     return line + result;
 }
 
@@ -333,12 +334,12 @@ std::vector<std::string> expected_trace(const probe_case& c)
                       std::string("SysFreeString ") + query_text});
     }
     if (c.failing > step::query) {
-        trace.push_back("Next");
+        trace.emplace_back("Next");
     }
     if (c.failing > step::next) {
         trace.insert(trace.end(), {"VariantInit", "Get zone 0", "VariantClear"});
         if (c.failing != step::get && c.first.type == VT_UNKNOWN) {
-            trace.push_back("Release value");
+            trace.emplace_back("Release value");
         }
     }
     const std::vector<std::uint32_t> objects = obtained(c);
@@ -346,7 +347,7 @@ std::vector<std::string> expected_trace(const probe_case& c)
         trace.push_back("Release " + object_name(*object));
     }
     if (SUCCEEDED(expected_init_result(c))) {
-        trace.push_back("CoUninitialize");
+        trace.emplace_back("CoUninitialize");
     }
     return trace;
 }
@@ -567,7 +568,7 @@ class StandInProbe : public ::testing::TestWithParam<probe_case> {
         } else if (c.start == apartment::single_threaded) {
             joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         }
-        const std::wstring line = run_probe(shared_.block(), readings);
+        std::wstring line = run_probe(shared_.block(), readings);
         if (SUCCEEDED(joined)) {
             CoUninitialize();
         }

@@ -251,7 +251,7 @@ std::size_t find_import_slots()
         return 0;
     }
     std::size_t found = 0;
-    for (auto* descriptor =
+    for (const auto* descriptor =
              reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
          descriptor->Name != 0; ++descriptor) {
         const char* dll = reinterpret_cast<const char*>(base + descriptor->Name);
@@ -296,7 +296,8 @@ bool read_value(HKEY key, const wchar_t* name, DWORD& type, BYTE* data, DWORD& s
 
 bool write_string(HKEY key, const wchar_t* name, const wchar_t* text)
 {
-    const auto bytes = static_cast<DWORD>((lstrlenW(text) + 1) * static_cast<int>(sizeof(wchar_t)));
+    const DWORD bytes =
+        (static_cast<DWORD>(lstrlenW(text)) + 1U) * static_cast<DWORD>(sizeof(wchar_t));
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes) ==
            ERROR_SUCCESS;
 }
@@ -354,8 +355,8 @@ stand_in_registration::stand_in_registration(const std::wstring& dll_path)
         std::wstring saved(reinterpret_cast<const wchar_t*>(server_.data),
                            server_.size / sizeof(wchar_t));
         if (saved.find(stand_in_dll_name) != std::wstring::npos) {
-            const auto bytes = static_cast<DWORD>((lstrlenW(wine_locator_server) + 1) *
-                                                  static_cast<int>(sizeof(wchar_t)));
+            const DWORD bytes = (static_cast<DWORD>(lstrlenW(wine_locator_server)) + 1U) *
+                                static_cast<DWORD>(sizeof(wchar_t));
             server_.type = REG_SZ;
             server_.size = bytes;
             std::memcpy(server_.data, wine_locator_server, bytes);
@@ -390,7 +391,7 @@ std::wstring locator_server_value(const wchar_t* name)
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, locator_server_key, 0, KEY_QUERY_VALUE, &key) !=
         ERROR_SUCCESS) {
-        return std::wstring();
+        return {};
     }
     wchar_t text[512] = {};
     DWORD size = sizeof(text) - sizeof(wchar_t);
