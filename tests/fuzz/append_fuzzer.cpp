@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <limits>
 #include <string>
 #include <vector>
@@ -176,26 +177,27 @@ std::vector<format_token> tokenize(const std::wstring& format)
 {
     const std::wstring text = format.substr(0, format.find(L'\0'));
     std::vector<format_token> tokens;
+    tokens.reserve(text.size());
+    const auto next_is = [&text](std::size_t at, const wchar_t* name) {
+        return text.compare(at + 1, std::wcslen(name), name) == 0;
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const std::size_t start = i;
         if (text[i] != L'%') {
             tokens.push_back({false, conversion::text, text[i], start});
-            continue;
-        }
-        const std::wstring rest = text.substr(i + 1, 3);
-        if (rest.compare(0, 1, L"%") == 0) {
+        } else if (next_is(i, L"%")) {
             tokens.push_back({false, conversion::text, L'%', start});
             i += 1;
-        } else if (rest.compare(0, 1, L"u") == 0) {
+        } else if (next_is(i, L"u")) {
             tokens.push_back({true, conversion::unsigned_int, L'\0', start});
             i += 1;
-        } else if (rest.compare(0, 2, L"lu") == 0) {
+        } else if (next_is(i, L"lu")) {
             tokens.push_back({true, conversion::unsigned_long, L'\0', start});
             i += 2;
-        } else if (rest.compare(0, 2, L"ls") == 0) {
+        } else if (next_is(i, L"ls")) {
             tokens.push_back({true, conversion::text, L'\0', start});
             i += 2;
-        } else if (rest.compare(0, 3, L".1f") == 0) {
+        } else if (next_is(i, L".1f")) {
             tokens.push_back({true, conversion::decimal, L'\0', start});
             i += 3;
         } else {
@@ -470,30 +472,29 @@ std::vector<format_token> limit_arguments(std::wstring& format)
     return tokens;
 }
 
+// The checks below compare whole images with the C library, not cell by cell
+// in code the fuzzer instruments: that keeps the checks off the profile.
 std::size_t bounded_length(const wchar_t* buffer, std::size_t capacity)
 {
-    std::size_t length = 0;
-    while (length < capacity && buffer[length] != L'\0') {
-        ++length;
-    }
-    return length;
+    const wchar_t* const terminator = std::wmemchr(buffer, L'\0', capacity);
+    return terminator != nullptr ? static_cast<std::size_t>(terminator - buffer) : capacity;
 }
 
 alignas(8) wchar_t cells[total_cells];
+wchar_t before[total_cells];
+wchar_t expected[total_cells];
+wchar_t guard_image[total_cells];
+
+bool same_cells(const wchar_t* left, const wchar_t* right, std::size_t count)
+{
+    return std::memcmp(left, right, count * sizeof(wchar_t)) == 0;
+}
 
 bool guards_intact(std::size_t capacity)
 {
-    for (std::size_t i = 0; i < guard_cells; ++i) {
-        if (cells[i] != guard_value) {
-            return false;
-        }
-    }
-    for (std::size_t i = guard_cells + capacity; i < total_cells; ++i) {
-        if (cells[i] != guard_value) {
-            return false;
-        }
-    }
-    return true;
+    return same_cells(cells, guard_image, guard_cells) &&
+           same_cells(cells + guard_cells + capacity, guard_image,
+                      total_cells - guard_cells - capacity);
 }
 
 void check_one_append(std::size_t capacity, const std::wstring& format,
@@ -501,7 +502,7 @@ void check_one_append(std::size_t capacity, const std::wstring& format,
                       const std::vector<argument>& arguments)
 {
     wchar_t* const buffer = cells + guard_cells;
-    const std::vector<wchar_t> before(cells, cells + total_cells);
+    std::memcpy(before, cells, sizeof cells);
     const std::size_t length_before = bounded_length(buffer, capacity);
 
     // The guard cells are poisoned during the call: a read or a write of any
@@ -514,33 +515,30 @@ void check_one_append(std::size_t capacity, const std::wstring& format,
 
     require(guards_intact(capacity), "a cell outside the capacity was written");
     if (length_before + 1 >= capacity) {
-        require(std::equal(before.begin(), before.end(), cells),
+        require(same_cells(before, cells, total_cells),
                 "a full or unterminated buffer was changed");
         return;
     }
     const std::size_t length_after = bounded_length(buffer, capacity);
     require(length_after < capacity, "the buffer is not terminated within its capacity");
-    require(std::equal(before.begin(),
-                       before.begin() + static_cast<std::ptrdiff_t>(guard_cells + length_before),
-                       cells),
+    require(same_cells(before, cells, guard_cells + length_before),
             "the text already in the buffer was changed");
     require(length_after >= length_before, "the text got shorter");
 
     const std::wstring full = reference_text(tokens, arguments);
-    const std::wstring added(buffer + length_before, buffer + length_after);
-    require(full.compare(0, added.size(), added) == 0,
+    const std::size_t added = length_after - length_before;
+    require(added <= full.size() && same_cells(buffer + length_before, full.data(), added),
             "the appended text is not the beginning of the formatted text");
     const std::size_t room = capacity - 1 - length_before;
-    require(added.size() == std::min(room, full.size()),
+    require(added == std::min(room, full.size()),
             "the appended text does not fill the room it could");
 
     // Finally the exact picture: cells past the new terminator keep their old
     // contents too.
-    std::vector<wchar_t> expected = before;
-    std::copy(added.begin(), added.end(),
-              expected.begin() + static_cast<std::ptrdiff_t>(guard_cells + length_before));
+    std::memcpy(expected, before, sizeof before);
+    std::memcpy(expected + guard_cells + length_before, full.data(), added * sizeof(wchar_t));
     expected[guard_cells + length_after] = L'\0';
-    require(std::equal(expected.begin(), expected.end(), cells),
+    require(same_cells(expected, cells, total_cells),
             "the buffer differs from the reference rendition");
 }
 
@@ -555,11 +553,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t junk_seed = input.byte();
 
     wchar_t* const buffer = cells + guard_cells;
-    std::fill(std::begin(cells), std::end(cells), guard_value);
-    for (std::size_t i = 0; i < capacity; ++i) {
+    std::fill(std::begin(guard_image), std::end(guard_image), guard_value);
+    std::memcpy(cells, guard_image, sizeof cells);
+    // The text, and the leftovers past it, repeat every 256 cells: built once
+    // and copied, because a fill loop of 4096 cells would dominate the run.
+    wchar_t text_pattern[256];
+    wchar_t junk_pattern[256];
+    for (std::size_t i = 0; i < 256; ++i) {
         const auto step = static_cast<std::uint8_t>(i * 7U);
-        buffer[i] =
-            nonzero_code_unit(static_cast<std::uint8_t>((i < fill ? text_seed : junk_seed) + step));
+        text_pattern[i] = nonzero_code_unit(static_cast<std::uint8_t>(text_seed + step));
+        junk_pattern[i] = nonzero_code_unit(static_cast<std::uint8_t>(junk_seed + step));
+    }
+    for (std::size_t at = 0; at < capacity; at += 256) {
+        const std::size_t count = std::min<std::size_t>(256, capacity - at);
+        std::memcpy(buffer + at, junk_pattern, count * sizeof(wchar_t));
+    }
+    for (std::size_t at = 0; at < fill; at += 256) {
+        const std::size_t count = std::min<std::size_t>(256, fill - at);
+        std::memcpy(buffer + at, text_pattern, count * sizeof(wchar_t));
     }
     if (fill < capacity) {
         buffer[fill] = L'\0';
