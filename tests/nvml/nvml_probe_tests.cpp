@@ -68,9 +68,9 @@ class search_places {
     search_places(const search_places&) = delete;
     search_places& operator=(const search_places&) = delete;
 
-    bool ready() const { return ready_; }
+    [[nodiscard]] bool ready() const { return ready_; }
 
-    std::wstring folder(place where) const
+    [[nodiscard]] std::wstring folder(place where) const
     {
         switch (where) {
         case place::system:
@@ -82,7 +82,7 @@ class search_places {
         case place::path:
             return path_;
         }
-        return std::wstring();
+        return {};
     }
 
   private:

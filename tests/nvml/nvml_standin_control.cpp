@@ -65,7 +65,7 @@ std::wstring system_folder()
 {
     wchar_t path[MAX_PATH];
     const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    return std::wstring(path, length < MAX_PATH ? length : 0);
+    return {path, length < MAX_PATH ? length : 0};
 }
 
 std::wstring file_name_of(const std::wstring& path)
@@ -146,8 +146,7 @@ std::vector<standin_event> standin_log::events() const
     if (count > static_cast<long>(standin_event_capacity)) {
         count = static_cast<long>(standin_event_capacity);
     }
-    return std::vector<standin_event>(block_->events,
-                                      block_->events + static_cast<std::size_t>(count));
+    return {block_->events, block_->events + static_cast<std::size_t>(count)};
 }
 
 long standin_log::event_count() const

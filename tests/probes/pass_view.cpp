@@ -46,5 +46,5 @@ std::wstring line_after(const std::wstring& report, const std::wstring& label, b
         start = end + 2;
     }
     found = false;
-    return std::wstring();
+    return {};
 }

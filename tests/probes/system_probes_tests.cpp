@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "adapter_list.h"
+#include "expected_readings.h"
 #include "pass_view.h"
 #include "probes.h"
 
@@ -59,11 +60,11 @@ class saved_processor_name {
     saved_processor_name(const saved_processor_name&) = delete;
     saved_processor_name& operator=(const saved_processor_name&) = delete;
 
-    bool ready() const { return opened_ && saved_; }
-    HKEY key() const { return key_; }
-    bool existed() const { return existed_; }
-    DWORD type() const { return type_; }
-    std::vector<BYTE> data() const { return std::vector<BYTE>(data_, data_ + size_); }
+    [[nodiscard]] bool ready() const { return opened_ && saved_; }
+    [[nodiscard]] HKEY key() const { return key_; }
+    [[nodiscard]] bool existed() const { return existed_; }
+    [[nodiscard]] DWORD type() const { return type_; }
+    [[nodiscard]] std::vector<BYTE> data() const { return {data_, data_ + size_}; }
 
   private:
     HKEY key_ = nullptr;
@@ -78,7 +79,7 @@ class saved_processor_name {
 std::vector<BYTE> wide_bytes(const std::wstring& text, bool with_nul)
 {
     const auto* first = reinterpret_cast<const BYTE*>(text.c_str());
-    return std::vector<BYTE>(first, first + (text.size() + (with_nul ? 1 : 0)) * sizeof(wchar_t));
+    return {first, first + (text.size() + (with_nul ? 1 : 0)) * sizeof(wchar_t)};
 }
 
 // Distinct printable characters, so that a shifted or cut name shows.
@@ -107,7 +108,7 @@ struct name_case {
 std::vector<BYTE> raw_bytes(const void* data, std::size_t size)
 {
     const auto* first = static_cast<const BYTE*>(data);
-    return std::vector<BYTE>(first, first + size);
+    return {first, first + size};
 }
 
 std::vector<name_case> name_cases()
@@ -302,21 +303,6 @@ TEST(display_adapters, each_call_enumerates_from_the_start)
     enumerate_display_adapters(second);
     EXPECT_NE(first[0], L'\0');
     EXPECT_EQ(std::wstring(first), std::wstring(second));
-}
-
-// One decimal of bytes / 2^30, ties to even, computed on integers: the
-// exact value that the report's double figure stands for.
-std::wstring gibibytes_text(std::uint64_t bytes)
-{
-    constexpr std::uint64_t unit = std::uint64_t{1} << 30;
-    const std::uint64_t whole = bytes / unit;
-    const std::uint64_t rest_tenths = (bytes % unit) * 10; // below 2^34: no overflow
-    std::uint64_t tenths = whole * 10 + rest_tenths / unit;
-    const std::uint64_t remainder = rest_tenths % unit;
-    if (remainder * 2 > unit || (remainder * 2 == unit && tenths % 2 == 1)) {
-        ++tenths;
-    }
-    return std::to_wstring(tenths / 10) + L"." + std::to_wstring(tenths % 10);
 }
 
 TEST(memory_status, gibibytes_text_rounds_as_the_report_does)
