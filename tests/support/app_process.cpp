@@ -205,6 +205,7 @@ bool app_process::start(const wchar_t* program, WORD show_state, DWORD timeout_m
     startup.wShowWindow = show_state;
     PROCESS_INFORMATION information{};
     const ULONGLONG started = GetTickCount64();
+    started_at_ = started;
     if (!CreateProcessW(program, command_line, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &information)) {
         return false;
@@ -233,6 +234,11 @@ bool app_process::start(const wchar_t* program, WORD show_state, DWORD timeout_m
         }
         Sleep(poll_interval_ms);
     }
+}
+
+DWORD app_process::elapsed_ms() const
+{
+    return static_cast<DWORD>(GetTickCount64() - started_at_);
 }
 
 HWND app_process::view() const

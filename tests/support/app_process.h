@@ -90,6 +90,8 @@ class app_process {
     // Milliseconds from the CreateProcessW call to the moment start() saw
     // the visible window.
     DWORD start_ms() const { return start_ms_; }
+    // Milliseconds from the CreateProcessW call until now.
+    DWORD elapsed_ms() const;
 
     // Presses the button the way a click does (BM_CLICK to the button) and
     // waits until the pass it starts has finished.
@@ -115,6 +117,7 @@ class app_process {
     DWORD process_id_ = 0;
     HWND window_ = nullptr;
     DWORD start_ms_ = 0;
+    ULONGLONG started_at_ = 0;
     bool exited_ = false;
     DWORD exit_code_ = 0;
 };
