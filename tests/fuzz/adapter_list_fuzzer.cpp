@@ -8,7 +8,8 @@
 // Input layout (every read past the end gives zero):
 //   start: 1 byte kind, 2 bytes length, 1 byte pattern length and the pattern;
 //   per entry: 1 byte flags kind (and 4 bytes of flags for one kind), then
-//   1 byte description kind and its own bytes.
+//   1 byte description kind and its own bytes; kind 0xFF is a null
+//   description, which must be ignored like an empty one.
 #include <sanitizer/asan_interface.h>
 
 #include <algorithm>
@@ -171,10 +172,14 @@ std::uint32_t decode_flags(fuzz_input& input)
 }
 
 std::wstring decode_description(fuzz_input& input, const std::vector<std::wstring>& earlier,
-                                const std::wstring& current)
+                                const std::wstring& current, bool& is_null)
 {
     const std::uint8_t kind = input.byte();
     std::wstring text;
+    is_null = kind == 0xFF;
+    if (is_null) {
+        return text;
+    }
     switch (kind % 8) {
     case 0:
     case 1:
@@ -236,8 +241,8 @@ bool names_distinct(const std::wstring& text)
     return std::adjacent_find(names.begin(), names.end()) == names.end();
 }
 
-void check_one_entry(const std::wstring& description, std::uint32_t flags, std::wstring& model,
-                     bool started_empty, bool& any_cr)
+void check_one_entry(const std::wstring& description, bool is_null, std::uint32_t flags,
+                     std::wstring& model, bool started_empty, bool& any_cr)
 {
     const guarded_list before = list;
     const std::wstring text_before(list.names, bounded_length());
@@ -246,7 +251,8 @@ void check_one_entry(const std::wstring& description, std::uint32_t flags, std::
     // Stored with its exact length, so that a read past the terminator shows.
     const std::vector<wchar_t> stored(description.c_str(),
                                       description.c_str() + description.size() + 1);
-    add_guarded(stored.data(), flags);
+    const wchar_t* const passed = is_null ? nullptr : stored.data();
+    add_guarded(passed, flags);
     model_add(model, description, flags);
 
     require(guards_intact(), "a cell outside the list was written");
@@ -259,7 +265,7 @@ void check_one_entry(const std::wstring& description, std::uint32_t flags, std::
         require(unchanged, "a mirroring driver changed the list");
     }
     if (description.empty()) {
-        require(unchanged, "an empty description changed the list");
+        require(unchanged, "an empty or null description changed the list");
     }
     if (text_before.size() == most_used) {
         require(unchanged, "a list of 1023 characters changed");
@@ -287,7 +293,7 @@ void check_one_entry(const std::wstring& description, std::uint32_t flags, std::
 
     // The same entry once more changes nothing.
     const guarded_list once = list;
-    add_guarded(stored.data(), flags);
+    add_guarded(passed, flags);
     require(same_names(once.names, list.names, gpu_names_capacity),
             "a second add of the same entry changed the list");
 }
@@ -305,9 +311,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::wstring> earlier;
     for (std::size_t entry = 0; entry < most_entries && !input.exhausted(); ++entry) {
         const std::uint32_t flags = decode_flags(input);
+        bool is_null = false;
         const std::wstring description =
-            decode_description(input, earlier, std::wstring(list.names, bounded_length()));
-        check_one_entry(description, flags, model, started_empty, any_cr);
+            decode_description(input, earlier, std::wstring(list.names, bounded_length()), is_null);
+        check_one_entry(description, is_null, flags, model, started_empty, any_cr);
         earlier.push_back(description);
     }
     return 0;

@@ -10,6 +10,8 @@
 //   capacity: 1 byte kind, 2 bytes value; fill: 1 byte kind, 2 bytes value;
 //   fill text: 2 bytes; then per append: 1 byte piece count, per piece
 //   1 byte kind and its own bytes, then the arguments in conversion order.
+//   Capacity kinds from 0xF8 give capacity 0; a piece count of 0xF0 passes a
+//   null buffer, 0xF8 a null format.
 #include <sanitizer/asan_interface.h>
 
 #include <algorithm>
@@ -295,6 +297,9 @@ std::size_t decode_capacity(fuzz_input& input)
 {
     const std::uint8_t kind = input.byte();
     const std::uint16_t value = input.u16();
+    if (kind >= 0xF8) {
+        return 0; // outside what the program passes, and must change nothing
+    }
     switch (kind % 6) {
     case 0:
         return 1024;
@@ -317,6 +322,9 @@ std::size_t decode_fill(fuzz_input& input, std::size_t capacity)
 {
     const std::uint8_t kind = input.byte();
     const std::uint16_t value = input.u16();
+    if (capacity == 0) {
+        return 0;
+    }
     switch (kind % 6) {
     case 0:
         return 0;
@@ -338,10 +346,10 @@ void append_units(fuzz_input& input, std::wstring& text, std::size_t count)
     }
 }
 
-std::wstring decode_format(fuzz_input& input)
+std::wstring decode_format(fuzz_input& input, std::uint8_t piece_count)
 {
     std::wstring format;
-    const std::size_t pieces = 1 + input.byte() % 8U;
+    const std::size_t pieces = 1 + piece_count % 8U;
     for (std::size_t piece = 0; piece < pieces; ++piece) {
         const std::uint8_t kind = input.byte();
         switch (kind % 10) {
@@ -497,26 +505,32 @@ bool guards_intact(std::size_t capacity)
                       total_cells - guard_cells - capacity);
 }
 
+// Calls the program never makes, but which append must survive unchanged.
+enum class call_kind { normal, null_buffer, null_format };
+
 void check_one_append(std::size_t capacity, const std::wstring& format,
                       const std::vector<format_token>& tokens,
-                      const std::vector<argument>& arguments)
+                      const std::vector<argument>& arguments, call_kind kind)
 {
     wchar_t* const buffer = cells + guard_cells;
     std::memcpy(before, cells, sizeof cells);
     const std::size_t length_before = bounded_length(buffer, capacity);
+    const bool ignored = kind != call_kind::normal || length_before + 1 >= capacity;
 
     // The guard cells are poisoned during the call: a read or a write of any
     // of them stops the fuzzer at once.
     ASAN_POISON_MEMORY_REGION(cells, guard_cells * sizeof(wchar_t));
     ASAN_POISON_MEMORY_REGION(buffer + capacity,
                               (total_cells - guard_cells - capacity) * sizeof(wchar_t));
-    call_append(buffer, capacity, format.c_str(), arguments.data(), arguments.size());
+    call_append(kind == call_kind::null_buffer ? nullptr : buffer, capacity,
+                kind == call_kind::null_format ? nullptr : format.c_str(), arguments.data(),
+                arguments.size());
     ASAN_UNPOISON_MEMORY_REGION(cells, sizeof cells);
 
     require(guards_intact(capacity), "a cell outside the capacity was written");
-    if (length_before + 1 >= capacity) {
+    if (ignored) {
         require(same_cells(before, cells, total_cells),
-                "a full or unterminated buffer was changed");
+                "a full, unterminated or null buffer, or a null format, changed the buffer");
         return;
     }
     const std::size_t length_after = bounded_length(buffer, capacity);
@@ -577,11 +591,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     for (std::size_t call = 0; call < most_appends && !input.exhausted(); ++call) {
-        std::wstring format = decode_format(input);
+        const std::uint8_t piece_count = input.byte();
+        const call_kind kind = piece_count == 0xF0   ? call_kind::null_buffer
+                               : piece_count == 0xF8 ? call_kind::null_format
+                                                     : call_kind::normal;
+        std::wstring format = decode_format(input, piece_count);
         const std::vector<format_token> tokens = limit_arguments(format);
         std::vector<std::vector<wchar_t>> storage;
         const std::vector<argument> arguments = decode_arguments(input, tokens, storage);
-        check_one_append(capacity, format, tokens, arguments);
+        check_one_append(capacity, format, tokens, arguments, kind);
     }
     return 0;
 }

@@ -60,6 +60,9 @@ append_seeds = {
        6, 22, 8] + u16(100) + [ord('x') - 0x20, 2, 3]
     + [5, 2, 0x05, 0x05] + real(1) + [0, 0] + u32(7) + u32(8),
     'decimals_4096': buffer(1, 0, 0, 0) + decimals,
+    'null_buffer_and_format': buffer(0, 0, 0, 0)
+    + [0xF0, 7, 12] + text('lost') + [0xF8, 7, 12] + text('lost') + real(12) + text('kept'),
+    'capacity_0': buffer(0xF8, 0, 0, 0) + real(12) + text('x'),
 }
 
 
@@ -88,6 +91,7 @@ adapter_seeds = {
     'pieces_of_the_list': start(0x83, 200, (0, 1, 0, 3, 2, 7, 1, 1))
     + no_flags + [4] + u16(10) + [30] + no_flags + [4] + u16(190) + [40]
     + no_flags + real_name(10) + no_flags + real_name(9) + no_flags + real_name(0),
+    'null_descriptions': start() + no_flags + [0xFF] + no_flags + real_name(0) + no_flags + [0xFF],
 }
 
 for target, seeds in (('append', append_seeds), ('adapter_list', adapter_seeds)):
