@@ -56,31 +56,31 @@ void put_one_decimal(bounded_writer& out, double value)
 // Reads the conversion that starts just after a '%' and returns the first
 // character after it. Anything that is not one of our conversions is copied
 // as it stands, so a stray '%' can never consume an argument.
-const wchar_t* put_conversion(bounded_writer& out, const wchar_t* spec, va_list& args)
+const wchar_t* put_conversion(bounded_writer& out, const wchar_t* conversion, va_list& args)
 {
-    if (spec[0] == L'%') {
+    if (conversion[0] == L'%') {
         out.put(L'%');
-        return spec + 1;
+        return conversion + 1;
     }
-    if (spec[0] == L'u') {
+    if (conversion[0] == L'u') {
         put_number(out, va_arg(args, unsigned int));
-        return spec + 1;
+        return conversion + 1;
     }
-    if (spec[0] == L'l' && spec[1] == L'u') {
+    if (conversion[0] == L'l' && conversion[1] == L'u') {
         put_number(out, va_arg(args, unsigned long));
-        return spec + 2;
+        return conversion + 2;
     }
-    if (spec[0] == L'l' && spec[1] == L's') {
+    if (conversion[0] == L'l' && conversion[1] == L's') {
         const wchar_t* text = va_arg(args, const wchar_t*);
         out.put_wide(text != nullptr ? text : L"(null)");
-        return spec + 2;
+        return conversion + 2;
     }
-    if (spec[0] == L'.' && spec[1] == L'1' && spec[2] == L'f') {
+    if (conversion[0] == L'.' && conversion[1] == L'1' && conversion[2] == L'f') {
         put_one_decimal(out, va_arg(args, double));
-        return spec + 3;
+        return conversion + 3;
     }
     out.put(L'%');
-    return spec;
+    return conversion;
 }
 
 } // namespace
