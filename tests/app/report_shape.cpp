@@ -1,6 +1,7 @@
 // Line-by-line recognition of a complete report; see report_shape.h.
 #include "report_shape.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -40,15 +41,8 @@ bool starts_with(const std::wstring& text, const std::wstring& prefix)
 
 bool is_digits(const std::wstring& text)
 {
-    if (text.empty()) {
-        return false;
-    }
-    for (const wchar_t c : text) {
-        if (c < L'0' || c > L'9') {
-            return false;
-        }
-    }
-    return true;
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
 }
 
 // "%.1f" output: digits, a full stop and exactly one digit; a minus sign
@@ -112,7 +106,7 @@ std::wstring report_problem(const std::wstring& text)
         !is_labelled(lines[4], acpi_label, L" \u00b0C", temperature_with_decimal)) {
         return line_problem(4, lines[4], L"the ACPI temperature line");
     }
-    if (lines[5] != L"" || lines[6] != L"CARTE GRAPHIQUE") {
+    if (!lines[5].empty() || lines[6] != L"CARTE GRAPHIQUE") {
         return line_problem(5, lines[5] + L"|" + lines[6], L"an empty line and CARTE GRAPHIQUE");
     }
     if (!starts_with(lines[7], name_label) || lines[7].size() == name_label.size()) {
@@ -132,7 +126,7 @@ std::wstring report_problem(const std::wstring& text)
         !is_labelled(lines[rest], nvidia_label, L" \u00b0C", is_digits)) {
         return line_problem(rest, lines[rest], L"the NVIDIA temperature line");
     }
-    if (lines[rest + 1] != L"" || lines[rest + 2] != L"M\u00c9MOIRE RAM") {
+    if (!lines[rest + 1].empty() || lines[rest + 2] != L"M\u00c9MOIRE RAM") {
         return line_problem(rest + 1, lines[rest + 1] + L"|" + lines[rest + 2],
                             L"an empty line and the memory heading");
     }
@@ -149,11 +143,11 @@ std::wstring report_problem(const std::wstring& text)
     if (lines[rest + 6] != memory_temperature) {
         return line_problem(rest + 6, lines[rest + 6], L"the memory temperature line");
     }
-    if (lines[rest + 7] != L"") {
+    if (!lines[rest + 7].empty()) {
         return line_problem(rest + 7, lines[rest + 7], L"an empty line");
     }
     if (lines[rest + 8] != footer) {
         return line_problem(rest + 8, lines[rest + 8], L"the footer, with no line end after it");
     }
-    return std::wstring();
+    return {};
 }

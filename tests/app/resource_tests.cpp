@@ -67,19 +67,20 @@ void PrintTo(const resource_id& id, std::ostream* out)
     }
 }
 
-BOOL CALLBACK collect_type(HMODULE, LPWSTR type, LONG_PTR l_param)
+BOOL CALLBACK collect_type(HMODULE /*module*/, LPWSTR type, LONG_PTR l_param)
 {
     reinterpret_cast<std::vector<resource_id>*>(l_param)->push_back(id_of(type));
     return TRUE;
 }
 
-BOOL CALLBACK collect_name(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR l_param)
+BOOL CALLBACK collect_name(HMODULE /*module*/, LPCWSTR /*type*/, LPWSTR name, LONG_PTR l_param)
 {
     reinterpret_cast<std::vector<resource_id>*>(l_param)->push_back(id_of(name));
     return TRUE;
 }
 
-BOOL CALLBACK collect_language(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR l_param)
+BOOL CALLBACK collect_language(HMODULE /*module*/, LPCWSTR /*type*/, LPCWSTR /*name*/,
+                               WORD language, LONG_PTR l_param)
 {
     reinterpret_cast<std::vector<WORD>*>(l_param)->push_back(language);
     return TRUE;
@@ -108,7 +109,7 @@ std::vector<std::uint8_t> resource_data(HMODULE module, ULONG_PTR type, ULONG_PT
     if (bytes == nullptr) {
         return {};
     }
-    return std::vector<std::uint8_t>(bytes, bytes + size);
+    return {bytes, bytes + size};
 }
 
 std::uint16_t le16(const std::vector<std::uint8_t>& data, std::size_t at)
@@ -250,7 +251,7 @@ TEST_F(built_program, the_icon_loads_in_every_size)
 {
     for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
         SCOPED_TRACE(testing::Message() << size << " px");
-        const auto icon = static_cast<HICON>(
+        auto* const icon = static_cast<HICON>(
             LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
         ASSERT_NE(icon, nullptr);
         ICONINFO info{};
@@ -312,7 +313,7 @@ std::vector<std::uint8_t> file_bytes(const wchar_t* path)
     while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
         bytes.insert(bytes.end(), buffer, buffer + count);
     }
-    std::fclose(file);
+    static_cast<void>(std::fclose(file));
     return bytes;
 }
 

@@ -24,6 +24,8 @@ static_assert(expected_style == 0x00CA0000, "title bar, system menu, minimise bo
 // a title bar gets the WS_EX_WINDOWEDGE frame.
 constexpr DWORD platform_style_bits = WS_CLIPSIBLINGS | WS_VISIBLE;
 constexpr DWORD platform_ex_style_bits = WS_EX_WINDOWEDGE;
+// A sizing frame or a maximise box would let the user change the size.
+constexpr DWORD resizing_style_bits = WS_THICKFRAME | WS_MAXIMIZEBOX;
 constexpr COLORREF background_colour = 0x001D1311;
 
 // The timer runs every 3000 ms. The bounds are loose: they only have to tell
@@ -147,7 +149,7 @@ TEST_F(running_app, main_window_has_its_class_title_styles_and_size)
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE));
     EXPECT_EQ(style & ~platform_style_bits, expected_style);
     EXPECT_EQ(style, expected_style | platform_style_bits);
-    EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0u) << "no sizing frame, no maximise box";
+    EXPECT_EQ(style & resizing_style_bits, 0u);
     const auto ex_style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE));
     EXPECT_EQ(ex_style & ~platform_ex_style_bits, 0u);
 

@@ -162,8 +162,8 @@ bool read_window_text(HWND window, std::wstring& text, DWORD timeout_ms)
     // spare room and the length actually copied is the one kept.
     std::wstring buffer(static_cast<std::size_t>(length) + 4096, L'\0');
     LRESULT copied = 0;
-    if (!send_app_message(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(&buffer[0]),
-                          &copied, timeout_ms) ||
+    if (!send_app_message(window, WM_GETTEXT, buffer.size(),
+                          reinterpret_cast<LPARAM>(buffer.data()), &copied, timeout_ms) ||
         copied < 0) {
         return false;
     }
@@ -194,10 +194,10 @@ bool app_process::start(const wchar_t* program, WORD show_state, DWORD timeout_m
 
     // CreateProcessW may write into the command line.
     wchar_t command_line[MAX_PATH + 2];
-    if (std::wcslen(program) + 3 > MAX_PATH + 2) {
+    const int length = std::swprintf(command_line, MAX_PATH + 2, L"\"%ls\"", program);
+    if (length < 0 || static_cast<std::size_t>(length) != std::wcslen(program) + 2) {
         return false;
     }
-    std::swprintf(command_line, MAX_PATH + 2, L"\"%ls\"", program);
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

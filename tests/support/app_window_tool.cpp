@@ -46,6 +46,13 @@ std::vector<HWND> app_windows()
     return windows;
 }
 
+void complain(const char* message)
+{
+    static_cast<void>(std::fputs("qel_app_window: ", stderr));
+    static_cast<void>(std::fputs(message, stderr));
+    static_cast<void>(std::fputs("\n", stderr));
+}
+
 bool ends_with(const std::wstring& text, const wchar_t* end)
 {
     const std::size_t length = std::wcslen(end);
@@ -57,9 +64,10 @@ void print_utf8(const std::wstring& text)
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
                                          nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size,
-                        nullptr, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    static_cast<void>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                          bytes.data(), size, nullptr, nullptr));
+    static_cast<void>(std::fwrite(bytes.data(), 1, bytes.size(), stdout));
+    static_cast<void>(std::fflush(stdout));
 }
 
 int wait_for_report(DWORD timeout_ms)
@@ -82,15 +90,15 @@ int wait_for_report(DWORD timeout_ms)
             send_app_message(window, WM_NULL, 0, 0);
             RECT rect{};
             GetWindowRect(window, &rect);
-            std::printf("window %ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
-            std::fflush(stdout);
-            print_utf8(text + L"\r\n");
-            std::fflush(stdout);
+            wchar_t line[80];
+            static_cast<void>(std::swprintf(line, 80, L"window %ld %ld %ld %ld\n", rect.left,
+                                            rect.top, rect.right, rect.bottom));
+            print_utf8(line + text + L"\r\n");
             return 0;
         }
         Sleep(poll_ms);
     } while (GetTickCount64() - start < timeout_ms);
-    std::fprintf(stderr, "qel_app_window: no window showing a report\n");
+    complain("no window showing a report");
     return 1;
 }
 
@@ -102,7 +110,7 @@ int close_windows(DWORD timeout_ms)
     const ULONGLONG start = GetTickCount64();
     while (!app_windows().empty()) {
         if (GetTickCount64() - start > timeout_ms) {
-            std::fprintf(stderr, "qel_app_window: the window is still open\n");
+            complain("the window is still open");
             return 1;
         }
         Sleep(poll_ms);
@@ -115,7 +123,7 @@ int close_windows(DWORD timeout_ms)
 int wmain(int argc, wchar_t** argv)
 {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: qel_app_window wait|close TIMEOUT_MS\n");
+        complain("usage: qel_app_window wait|close TIMEOUT_MS");
         return 2;
     }
     const auto timeout_ms = static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10));
@@ -125,6 +133,6 @@ int wmain(int argc, wchar_t** argv)
     if (std::wcscmp(argv[1], L"close") == 0) {
         return close_windows(timeout_ms);
     }
-    std::fprintf(stderr, "qel_app_window: unknown command\n");
+    complain("unknown command");
     return 2;
 }
